@@ -1,0 +1,2 @@
+#pragma once
+// AlertSound: filled in by its owner.

@@ -1,0 +1,2 @@
+#pragma once
+// RegexObject: filled in by its owner.

@@ -1,0 +1,2 @@
+#pragma once
+// Rocket rows and alerts (OnBarrageData): filled in by its owner.
