@@ -2,9 +2,16 @@
 
 #include <algorithm>
 
+#include "barrage/frame_codec.h"
+
 namespace kestrova::barrage {
 
 namespace {
+
+static_assert((kClientMessageType >> 8) == (kServerMessageType >> 8));
+
+// Both lengths and the message type.
+constexpr std::size_t kJudgedHeaderBytes = 10;
 
 std::uint32_t ReadLittleEndian32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
@@ -27,6 +34,15 @@ bool CouldBeginFrame(std::span<const std::uint8_t> bytes, std::uint32_t maxLengt
       return false;
     }
   }
+  // The type matters as much as the lengths: a real header preceded by a zero byte reads,
+  // one byte early, as two equal small lengths too.
+  if (bytes.size() > 8 && bytes[8] != (kClientMessageType & 0xff) &&
+      bytes[8] != (kServerMessageType & 0xff)) {
+    return false;
+  }
+  if (bytes.size() > 9 && bytes[9] != (kServerMessageType >> 8)) {
+    return false;
+  }
   return true;
 }
 
@@ -37,7 +53,7 @@ FrameScan ScanFrame(std::span<const std::uint8_t> bytes, std::uint32_t maxLength
     return {FrameStatus::Incomplete, 0};
   }
   if (CouldBeginFrame(bytes, maxLength)) {
-    if (bytes.size() < 8) {
+    if (bytes.size() < kJudgedHeaderBytes) {
       return {FrameStatus::Incomplete, 0};
     }
     const std::size_t size = std::size_t{ReadLittleEndian32(bytes.data())} + 4;
@@ -54,8 +70,8 @@ FrameScan ScanFrame(std::span<const std::uint8_t> bytes, std::uint32_t maxLength
 }
 
 std::size_t FrameSplitter::TailNeeds() const {
-  if (m_tail.size() < 8) {
-    return 8 - m_tail.size();
+  if (m_tail.size() < kJudgedHeaderBytes) {
+    return kJudgedHeaderBytes - m_tail.size();
   }
   const std::size_t size = std::size_t{ReadLittleEndian32(m_tail.data())} + 4;
   return size > m_tail.size() ? size - m_tail.size() : 0;

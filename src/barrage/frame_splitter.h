@@ -28,7 +28,7 @@ struct FrameScan {
 };
 
 // Judges the bytes at the start of `bytes`. A header is plausible when both length fields are
-// equal and within [kMinFrameLength, maxLength]. For Bad, `used` stops at the first later
+// equal and within [kMinFrameLength, maxLength] and the message type is 689 or 690. For Bad, `used` stops at the first later
 // position that could begin a frame (or that is too short to tell), so that nothing of a good
 // frame following garbage is lost.
 FrameScan ScanFrame(std::span<const std::uint8_t> bytes,
