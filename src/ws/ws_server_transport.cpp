@@ -139,10 +139,10 @@ QString WsServerTransport::Listen(const WsServerSettings& settings) {
 }
 
 void WsServerTransport::Close() {
-  for (WsServerConnection* connection : findChildren<WsServerConnection*>(
-           QString(), Qt::FindDirectChildrenOnly)) {
-    connection->Close();
+  for (const QPointer<WsServerConnection>& connection : m_connections) {
+    if (connection) connection->Close();
   }
+  m_connections.clear();
   if (m_server != nullptr) {
     // Deferred: Close may be called from a handler that runs inside the server's own signal.
     QObject::disconnect(m_server, nullptr, this, nullptr);
@@ -160,9 +160,8 @@ QUrl WsServerTransport::Url() const { return m_server != nullptr ? m_server->ser
 
 std::size_t WsServerTransport::ConnectionCount() const {
   std::size_t count = 0;
-  for (const WsServerConnection* connection :
-       findChildren<WsServerConnection*>(QString(), Qt::FindDirectChildrenOnly)) {
-    if (connection->IsOpen()) ++count;
+  for (const QPointer<WsServerConnection>& connection : m_connections) {
+    if (connection && connection->IsOpen()) ++count;
   }
   return count;
 }
@@ -172,6 +171,8 @@ void WsServerTransport::AcceptPending() {
     QWebSocket* socket = m_server->nextPendingConnection();
     if (socket == nullptr) break;
     auto* connection = new WsServerConnection(socket, this);
+    std::erase_if(m_connections, [](const QPointer<WsServerConnection>& c) { return c.isNull(); });
+    m_connections.emplace_back(connection);
     if (m_onNewConnection) m_onNewConnection(*connection);
   }
 }

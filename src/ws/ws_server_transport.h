@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWebSocket>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 // The server side of the WebSocket transport, for the local barrage server: it accepts
 // ws:// or wss:// connections and moves bytes, nothing more. What the bytes mean (frames,
@@ -105,6 +107,8 @@ class WsServerTransport final : public QObject {
 
   NewConnectionHandler m_onNewConnection;
   QWebSocketServer* m_server = nullptr;  // A child of this.
+  // Children of this; an entry turns null when its connection is gone.
+  std::vector<QPointer<WsServerConnection>> m_connections;
 };
 
 }  // namespace kestrova::ws
