@@ -64,7 +64,11 @@ struct Transfer {
   bool bodyTooLarge = false;
   std::string headers;  // the current response's lines, each ending in CR LF
   bool headersTooLarge = false;
-  bool headersStarted = false;
+  bool interim = false;  // the current response is a 1xx one
+  // A HEAD sent with a body: curl cannot tell that no body follows, so the transfer ends
+  // after the final response's headers.
+  bool endAfterHeaders = false;
+  bool headersComplete = false;
   const std::stop_token* stop = nullptr;
   std::string extraCaFile;
 };
@@ -89,21 +93,28 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     t.headers.clear();
     t.headersTooLarge = false;
+    const std::size_t space = line.find(' ');
+    t.interim = space != std::string_view::npos && space + 1 < line.size() && line[space + 1] == '1';
   }
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  if (t.headersTooLarge) return n;
-  // Lines are rejoined with CR LF whatever the server used, and a stray CR inside a line
-  // becomes a space: received cookies are sent back in a header line later, so no byte of
-  // them may end a line there.
-  std::string clean(line);
-  for (char& c : clean) {
-    if (c == '\r') c = ' ';
+  if (!t.headersTooLarge) {
+    // Lines are rejoined with CR LF whatever the server used, and a stray CR inside a line
+    // becomes a space: received cookies are sent back in a header line later, so no byte of
+    // them may end a line there.
+    std::string clean(line);
+    for (char& c : clean) {
+      if (c == '\r') c = ' ';
+    }
+    t.headers += clean;
+    t.headers += "\r\n";
+    if (t.headers.size() + 1 > kResponseHeaderBuffer) {
+      t.headersTooLarge = true;
+      t.headers.clear();
+    }
   }
-  t.headers += clean;
-  t.headers += "\r\n";
-  if (t.headers.size() + 1 > kResponseHeaderBuffer) {
-    t.headersTooLarge = true;
-    t.headers.clear();
+  if (line.empty() && t.endAfterHeaders && !t.interim) {
+    t.headersComplete = true;
+    return 0;  // ends the transfer; what was received stands
   }
   return n;
 }
@@ -288,13 +299,18 @@ ByteBuffer HttpFetch(const FetchOptions& options, const AnsiText& url, HttpMetho
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, bodySize);
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, bodyData);
   } else if (method == HttpMethod::Head) {
-    // No response body is read for HEAD. A HEAD with a body of its own is sent as a body
-    // request under the HEAD verb; the order of these options matters to curl.
-    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    // No response body is read for HEAD. curl sends no body with its own HEAD, so a HEAD
+    // with a body goes out as a POST under the HEAD verb, and the transfer is ended as soon
+    // as the response headers are in (see OnHeader); such a request follows no redirect.
     if (!postBytes->empty()) {
+      curl_easy_setopt(easy, CURLOPT_POST, 1L);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, bodySize);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS, bodyData);
       curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "HEAD");
+      curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+      transfer.endAfterHeaders = true;
+    } else {
+      curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     }
   }
 
