@@ -18,8 +18,11 @@ constexpr std::size_t kHeaderSize = 12;
 
 // The six items of a rocket broadcast. The time after `drid` is optional here so that a rocket
 // whose body carries no ten-digit run still yields its five texts; it gets the arrival time.
+// Values may hold a line break, which "." would not cross, so they are taken as any characters
+// up to the next key.
 constexpr const char* kBroadcastPattern =
-    "type@=spbc/sn@=(.*?)/dn@=(.*?)/gn@=(.*?)/gc@=(.*?)/drid@=(.*?)/(?:[\\s\\S]*?(\\d{10}))?";
+    "type@=spbc/sn@=([\\s\\S]*?)/dn@=([\\s\\S]*?)/gn@=([\\s\\S]*?)/gc@=([\\s\\S]*?)"
+    "/drid@=([\\s\\S]*?)/(?:[\\s\\S]*?(\\d{10}))?";
 
 constexpr std::size_t kTimeText = 5;  // index of the gift time in the record
 

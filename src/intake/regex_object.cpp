@@ -125,6 +125,15 @@ struct RegexObject::Matches {
   std::string subject;  // UTF-8
   std::vector<Hit> hits;
 
+  // The exact 0-based offset in the code page 936 subject: the length of the text before the
+  // span, converted back. Searching the match text again from the character offset, as the old
+  // engine's callers did, lands on an earlier equal text (match 2 of "a" in "aa" would be put at
+  // 0). -2 for a group that took part in no match.
+  std::int32_t ByteOffset(const Span& span) const {
+    if (!span.set) return -2;
+    return static_cast<std::int32_t>(Utf8ToGbk(subject.substr(0, span.begin)).size());
+  }
+
   AnsiText Text(const Span& span) const {
     if (!span.set) return {};
     return Utf8ToGbk(subject.substr(span.begin, span.end - span.begin));
@@ -264,35 +273,22 @@ AnsiText RegexObject::SubMatchText(std::int32_t n, std::int32_t g) const {
   return m_matches->Text(hit.groups[static_cast<std::size_t>(g - 1)]);
 }
 
-namespace {
-
-// The byte offset of a match is found again by searching its text in the subject from the
-// character offset, which is never beyond the byte offset.
-std::int32_t FindAgain(const AnsiText& subject, const AnsiText& text, std::int32_t firstIndex) {
-  const int found = FindText(subject, text, firstIndex, Case::Sensitive);
-  return found == -1 ? -2 : found - 1;
-}
-
-}  // namespace
-
 AnsiText RegexObject::MatchText(std::int32_t n, std::int32_t& position) const {
-  AnsiText text = MatchText(n);
-  const std::int32_t firstIndex =
-      (m_matches && n >= 1 && static_cast<std::size_t>(n) <= m_matches->hits.size())
-          ? m_matches->hits[static_cast<std::size_t>(n - 1)].firstIndex
-          : 0;
-  position = FindAgain(m_subject, text, firstIndex);
-  return text;
+  position = -2;
+  if (!m_matches || n < 1 || static_cast<std::size_t>(n) > m_matches->hits.size()) return {};
+  const auto& span = m_matches->hits[static_cast<std::size_t>(n - 1)].whole;
+  position = m_matches->ByteOffset(span);
+  return m_matches->Text(span);
 }
 
 AnsiText RegexObject::SubMatchText(std::int32_t n, std::int32_t g, std::int32_t& position) const {
-  AnsiText text = SubMatchText(n, g);
-  const std::int32_t firstIndex =
-      (m_matches && n >= 1 && static_cast<std::size_t>(n) <= m_matches->hits.size())
-          ? m_matches->hits[static_cast<std::size_t>(n - 1)].firstIndex
-          : 0;
-  position = FindAgain(m_subject, text, firstIndex);
-  return text;
+  position = -2;
+  if (!m_matches || n < 1 || static_cast<std::size_t>(n) > m_matches->hits.size()) return {};
+  const auto& hit = m_matches->hits[static_cast<std::size_t>(n - 1)];
+  if (g < 1 || static_cast<std::size_t>(g) > hit.groups.size()) return {};
+  const auto& span = hit.groups[static_cast<std::size_t>(g - 1)];
+  position = m_matches->ByteOffset(span);
+  return m_matches->Text(span);
 }
 
 std::int32_t RegexObject::SubMatchCount() const {

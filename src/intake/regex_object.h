@@ -57,7 +57,7 @@ class RegexObject {
   AnsiText ReplaceText(const AnsiText& replacement) const;
   std::int32_t MatchCount() const;
   // Match n (1-based); an index out of range gives an empty text. The overloads with a position
-  // also write the match's 0-based byte offset in the subject (-2 when it cannot be found).
+  // also write the match's 0-based byte offset in the subject (-2 when there is no such match).
   AnsiText MatchText(std::int32_t n) const;
   AnsiText MatchText(std::int32_t n, std::int32_t& position) const;
   // Group g (1-based) of match n; a group that took part in no match is empty.

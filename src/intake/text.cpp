@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <optional>
 #include <string_view>
 
 #include "intake/texts.h"
@@ -209,8 +210,9 @@ AnsiText WideToCodePage(const ByteBuffer& wide, const char* name) {
     }
   }
   thread_local Converter gbk("CP936", "UTF-16LE");
-  Converter other(name, "UTF-16LE");
-  Converter& converter = (std::string_view(name) == "CP936") ? gbk : other;
+  std::optional<Converter> other;
+  if (std::string_view(name) != "CP936") other.emplace(name, "UTF-16LE");
+  Converter& converter = other ? *other : gbk;
   if (!converter.Valid()) return {};
   AnsiText out;
   const char* in = reinterpret_cast<const char*>(wide.data());
@@ -223,8 +225,13 @@ AnsiText WideToCodePage(const ByteBuffer& wide, const char* name) {
     // The character at `offset` cannot be written in this code page (or is a lone surrogate):
     // it becomes the default character, whatever the process locale says.
     out.push_back('?');
-    const auto unit = static_cast<std::uint32_t>(wide[offset] | (wide[offset + 1] << 8));
-    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && offset + 4 <= size;
+    const auto unitAt = [&](std::size_t at) {
+      return static_cast<std::uint32_t>(wide[at] | (wide[at + 1] << 8));
+    };
+    const std::uint32_t unit = unitAt(offset);
+    // A surrogate pair is one character and one '?'; a lone high surrogate is only itself.
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && offset + 4 <= size &&
+                      unitAt(offset + 2) >= 0xDC00 && unitAt(offset + 2) <= 0xDFFF;
     offset += pair ? 4 : 2;
   }
   return out;
@@ -232,8 +239,9 @@ AnsiText WideToCodePage(const ByteBuffer& wide, const char* name) {
 
 ByteBuffer CodePageToWide(const AnsiText& text, const char* name) {
   thread_local Converter gbk("UTF-16LE", "CP936");
-  Converter other("UTF-16LE", name);
-  Converter& converter = (std::string_view(name) == "CP936") ? gbk : other;
+  std::optional<Converter> other;
+  if (std::string_view(name) != "CP936") other.emplace("UTF-16LE", name);
+  Converter& converter = other ? *other : gbk;
   if (!converter.Valid()) return {};
   std::string units;
   std::size_t offset = 0;
