@@ -1,0 +1,32 @@
+#include "app/transport.h"
+
+#include "app/qt_tcp_client.h"
+#include "ws/websocket_client.h"
+
+namespace kestrova::app {
+
+std::unique_ptr<ports::TcpClient> MakeBarrageClient(const ws::BarrageEndpoint& endpoint,
+                                                    QObject* parent) {
+  switch (endpoint.kind) {
+    case ws::Transport::WebSocket:
+    case ws::Transport::SecureWebSocket:
+      return std::make_unique<ws::WebSocketClient>(
+          ws::WebSocketClientSettings::ForEndpoint(endpoint), parent);
+    case ws::Transport::Tcp:
+      break;
+  }
+  return std::make_unique<QtTcpClient>(parent);
+}
+
+barrage::LinkOptions LinkOptionsFor(const ws::BarrageEndpoint& endpoint) {
+  barrage::LinkOptions options;
+  options.host = endpoint.host;
+  options.port = endpoint.ports.empty() ? barrage::kBarragePort : endpoint.ports.front();
+  if (endpoint.kind != ws::Transport::Tcp) {
+    options.keepAlive = barrage::KeepAlive::Mrkl;
+    options.watchdog = barrage::SilenceWatchdog::On;
+  }
+  return options;
+}
+
+}  // namespace kestrova::app
