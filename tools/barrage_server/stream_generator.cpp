@@ -80,10 +80,11 @@ std::string StreamGenerator::Number(std::uint64_t low, std::uint64_t high) {
 }
 
 StreamGenerator::Value StreamGenerator::Nickname(std::span<const char* const> names) {
-  const std::string escaped = EscapeStt(Pick(names));
+  const std::string name = Pick(names);
+  const std::string escaped = EscapeStt(name);
   // A literal '%' is always escaped, or the client would decode it; now and then the server
   // escapes every non-ASCII byte as well, as the real one does for some clients.
-  return {PercentEscape(escaped, Below(8) == 0), escaped};
+  return {PercentEscape(escaped, Below(8) == 0), name};
 }
 
 GeneratedMessage StreamGenerator::Next(std::int64_t nowSeconds, const StreamRates& rates) {
@@ -154,7 +155,8 @@ GeneratedMessage StreamGenerator::Rocket(std::int64_t nowSeconds, bool giftBox) 
   std::string body = "type@=spbc/sn@=" + sn.wire + "/dn@=" + dn.wire + "/gn@=" + gn + "/gc@=" +
                      gc + "/drid@=" + drid + "/gs@=6/gb@=" + (giftBox ? "1" : "0") +
                      "/es@=1/gfid@=" + Number(59, 196) + "/eid@=0/bgl@=3/ifs@=0/rid@=" + drid +
-                     "/gid@=-9999/bid@=" + time + "_" + Number(1000, 9999) + "/sid@=" +
+                     "/gid@=-9999/bid@=" + Number(1000, 99999) + "_" + time + "_" +
+                     Number(1000, 9999) + "/sid@=" +
                      Number(10000, 399999999) + "/cl2@=0/";
   GeneratedMessage message{std::move(body), std::nullopt};
   if (giftBox) {

@@ -21,8 +21,8 @@ struct StreamRates {
   double broadcastsPerSecond = 0.2;  // anbc, rnewbc
 };
 
-// One gift-box rocket as the client is expected to list it: UTF-8, percent escapes undone,
-// STT escapes (@S, @A) kept, since the client does not undo those.
+// One gift-box rocket as the client is expected to list it: UTF-8, with both the percent
+// escapes and the STT escapes (@S, @A) undone.
 struct RocketFacts {
   std::string sn;
   std::string dn;
