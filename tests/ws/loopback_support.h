@@ -55,7 +55,7 @@ class RecordingEvents final : public ports::TcpEvents {
 class RawServer {
  public:
   struct Peer {
-    QWebSocket* socket = nullptr;  // owned by the server
+    QWebSocket* socket = nullptr;  // a child of the server
     QNetworkRequest request;
     QString origin;
     std::vector<QByteArray> received;
@@ -66,6 +66,7 @@ class RawServer {
       : m_server(std::make_unique<QWebSocketServer>(QStringLiteral("test"), mode)) {
     QObject::connect(m_server.get(), &QWebSocketServer::newConnection, m_server.get(), [this] {
       while (QWebSocket* socket = m_server->nextPendingConnection()) {
+        socket->setParent(m_server.get());  // the caller owns accepted sockets
         auto peer = std::make_unique<Peer>();
         Peer* raw = peer.get();
         raw->socket = socket;
