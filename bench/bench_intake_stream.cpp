@@ -101,6 +101,17 @@ void BM_GiftBoxRockets(benchmark::State& state) {
 }
 BENCHMARK(BM_GiftBoxRockets)->Unit(benchmark::kMillisecond);
 
+// The share of the rocket path that is ours after recognition: the eight cell texts.
+void BM_RowCellsOnly(benchmark::State& state) {
+  const intake::RocketRecord record{"sn", "dn", "gn", "1", "123456", "1500000000"};
+  for (auto _ : state) {
+    auto cells = intake::RocketRowCells(record, intake::ClockStyle::TwelveHour);
+    benchmark::DoNotOptimize(cells);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RowCellsOnly);
+
 void BM_SplitterOnly(benchmark::State& state) {
   const Stream stream = MakeStream(16 << 20, {}, 4);
   for (auto _ : state) {
