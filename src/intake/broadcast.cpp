@@ -37,6 +37,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // The protocol escapes "/" as "@S" and "@" as "@A" inside values; "@S" goes first so that an
 // escaped "@" followed by "S" (written "@AS") stays "@S".
 AnsiText Unescape(const AnsiText& value) {
+  if (value.find('@') == AnsiText::npos) return value;
   return ReplaceAll(ReplaceAll(value, "@S", "/"), "@A", "@");
 }
 

@@ -160,9 +160,9 @@ bool RegexObject::Match(const AnsiText& pattern, const AnsiText& subject,
   m_engine.reset();
   m_matches.reset();
   auto engine = std::make_shared<Engine>();
-  engine->pattern = options.quoteToken == QuoteToken::Expand
-                        ? ReplaceAll(pattern, Texts().quoteToken, "\"")
-                        : pattern;
+  const bool expand = options.quoteToken == QuoteToken::Expand &&
+                      pattern.find('#') != AnsiText::npos;
+  engine->pattern = expand ? ReplaceAll(pattern, Texts().quoteToken, "\"") : pattern;
   m_subject = subject;
   const std::uint32_t flags = CompileOptions(options);
   engine->code = Compile(GbkToUtf8(engine->pattern), flags);

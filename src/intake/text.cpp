@@ -45,28 +45,36 @@ void AppendUnit(ByteBuffer& out, std::uint32_t unit) {
   out.push_back(static_cast<std::uint8_t>(unit >> 8));
 }
 
-void AppendCodePoint(ByteBuffer& out, std::uint32_t cp) {
+// Writes into a buffer sized for the worst case; received messages are converted one by one, so
+// this loop is on the path of every broadcast.
+std::uint8_t* PutUnit(std::uint8_t* out, std::uint32_t unit) {
+  out[0] = static_cast<std::uint8_t>(unit & 0xFF);
+  out[1] = static_cast<std::uint8_t>(unit >> 8);
+  return out + 2;
+}
+
+std::uint8_t* PutCodePoint(std::uint8_t* out, std::uint32_t cp) {
   if (cp >= 0x10000) {
     cp -= 0x10000;
-    AppendUnit(out, 0xD800 + (cp >> 10));
-    AppendUnit(out, 0xDC00 + (cp & 0x3FF));
-  } else {
-    AppendUnit(out, cp);
+    out = PutUnit(out, 0xD800 + (cp >> 10));
+    return PutUnit(out, 0xDC00 + (cp & 0x3FF));
   }
+  return PutUnit(out, cp);
 }
 
 // UTF-8 to UTF-16LE, each maximal ill-formed subsequence becoming one U+FFFD, as the system
 // converter does.
 ByteBuffer DecodeUtf8(const AnsiText& text) {
-  ByteBuffer out;
-  out.reserve(text.size() * 2 + 2);
+  // Each input byte gives at most one UTF-16 unit (a four-byte sequence gives two).
+  ByteBuffer buffer(text.size() * 2 + 2);
+  std::uint8_t* out = buffer.data();
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
     const unsigned char b0 = s[i];
     if (b0 < 0x80) {
-      AppendUnit(out, b0);
+      out = PutUnit(out, b0);
       ++i;
       continue;
     }
@@ -88,7 +96,7 @@ ByteBuffer DecodeUtf8(const AnsiText& text) {
       if (b0 == 0xF0) lo = 0x90;
       if (b0 == 0xF4) hi = 0x8F;
     } else {
-      AppendUnit(out, 0xFFFD);
+      out = PutUnit(out, 0xFFFD);
       ++i;
       continue;
     }
@@ -103,20 +111,24 @@ ByteBuffer DecodeUtf8(const AnsiText& text) {
       }
       cp = (cp << 6) | (s[j] & 0x3F);
     }
-    AppendCodePoint(out, ok ? cp : 0xFFFD);
+    out = PutCodePoint(out, ok ? cp : 0xFFFD);
     i = j;
   }
-  AppendUnit(out, 0);
-  return out;
+  out = PutUnit(out, 0);
+  buffer.resize(static_cast<std::size_t>(out - buffer.data()));
+  return buffer;
 }
 
 // UTF-16LE units (up to the first zero unit) to UTF-8; a lone surrogate becomes U+FFFD.
 AnsiText EncodeUtf8(const ByteBuffer& wide) {
-  AnsiText out;
   const std::size_t units = wide.size() / 2;
+  // At most three bytes per unit (a pair of units gives four).
+  AnsiText buffer(units * 3, '\0');
+  char* out = buffer.data();
   auto unitAt = [&](std::size_t k) {
     return static_cast<std::uint32_t>(wide[2 * k] | (wide[2 * k + 1] << 8));
   };
+  auto put = [&out](std::uint32_t byte) { *out++ = static_cast<char>(byte); };
   for (std::size_t k = 0; k < units; ++k) {
     std::uint32_t cp = unitAt(k);
     if (cp == 0) break;
@@ -128,22 +140,23 @@ AnsiText EncodeUtf8(const ByteBuffer& wide) {
       cp = 0xFFFD;
     }
     if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
+      put(cp);
     } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      put(0xC0 | (cp >> 6));
+      put(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      put(0xE0 | (cp >> 12));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      put(0xF0 | (cp >> 18));
+      put(0x80 | ((cp >> 12) & 0x3F));
+      put(0x80 | ((cp >> 6) & 0x3F));
+      put(0x80 | (cp & 0x3F));
     }
   }
-  return out;
+  buffer.resize(static_cast<std::size_t>(out - buffer.data()));
+  return buffer;
 }
 
 // One iconv descriptor per direction and thread, opened on first use: opening one costs far
@@ -266,9 +279,13 @@ int FindText(const AnsiText& text, const AnsiText& needle, int start, Case mode)
   if (needle.empty()) return 1;
   if (needle.size() > n) return -1;
   const std::size_t last = n - needle.size();
+  const unsigned char first = static_cast<unsigned char>(needle[0]);
+  const unsigned char firstFolded = FoldAscii(first);
   std::size_t offset = s;
   while (offset <= last) {
-    if (EqualAt(text, offset, needle, mode)) return static_cast<int>(offset + 1);
+    const auto byte = static_cast<unsigned char>(text[offset]);
+    const bool candidate = mode == Case::Insensitive ? FoldAscii(byte) == firstFolded : byte == first;
+    if (candidate && EqualAt(text, offset, needle, mode)) return static_cast<int>(offset + 1);
     if (IsLeadByte(static_cast<unsigned char>(text[offset]))) {
       if (offset + 1 >= n) return -1;
       offset += 2;
@@ -292,8 +309,11 @@ AnsiText PercentDecode(const AnsiText& text, Utf8 conversion) {
   std::size_t i = 0;
   while (i < length) {
     if (text[i] != '%') {
-      out.push_back(text[i]);
-      ++i;
+      // Copy the run up to the next escape at once.
+      std::size_t next = text.find('%', i);
+      if (next == AnsiText::npos) next = length;
+      out.append(text, i, next - i);
+      i = next;
       continue;
     }
     const int value = digit(i + 1) * 16 + digit(i + 2);
@@ -351,8 +371,11 @@ AnsiText ReplaceAll(const AnsiText& text, const AnsiText& from, const AnsiText& 
 AnsiText TextBetween(const AnsiText& text, const AnsiText& left, const AnsiText& right,
                      int start, Case mode) {
   const AnsiText& token = Texts().quoteToken;
-  const AnsiText leftMarker = ReplaceAll(left, token, "\"");
-  const AnsiText rightMarker = ReplaceAll(right, token, "\"");
+  const auto expand = [&token](const AnsiText& marker) {
+    return marker.find('#') == AnsiText::npos ? marker : ReplaceAll(marker, token, "\"");
+  };
+  const AnsiText leftMarker = expand(left);
+  const AnsiText rightMarker = expand(right);
   int p = FindText(text, leftMarker, start, mode);
   if (p == -1) return {};
   p += static_cast<int>(leftMarker.size());
