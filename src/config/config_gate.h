@@ -61,9 +61,10 @@ class ConfigGate {
 };
 
 // One configuration download on a thread of its own, started by the constructor.
-// `finished` runs on that thread, once, with the body (empty on failure); it is not called
-// when the download was cancelled. Destroying the object cancels a running request and waits
-// for the thread, which takes a moment only: curl is woken at once.
+// `finished` runs on that thread, at most once, with the body (empty on failure); it is not
+// called for a download whose cancel was seen before the request ended. Destroying the object
+// cancels a running request and waits for the thread (and for a `finished` already running),
+// which takes a moment only: curl is woken at once.
 class ConfigDownload {
  public:
   using Finished = std::function<void(ByteBuffer body)>;
