@@ -115,6 +115,8 @@ MainWindow::MainWindow(QWidget* parent)
   // The status bar follows the bottom edge at the window's width, as a status bar does.
   m_statusBar = new QWidget(this);
   m_statusBar->setObjectName(QStringLiteral("状态条1"));
+  // Style sheets address the bar by this property; selectors cannot spell its Chinese name.
+  m_statusBar->setProperty("kestrovaPart", QStringLiteral("statusBar"));
   m_statusBar->setGeometry(0, kHeight - 20, kWidth, 20);
   m_statusPanes[0] = MakePane(m_statusBar, QStringLiteral("状态条1.0"), 0, 80);
   m_statusPanes[0]->setText(QStringLiteral("状态:"));

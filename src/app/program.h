@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "app/options.h"
 #include "ports/ports.h"
 #include "ports/program_state.h"
+#include "skin/in_memory_library.h"
 
 namespace kestrova::app {
 
@@ -14,6 +16,9 @@ class Session;
 // What lives for the whole run and is released by the exit hook.
 struct ProgramGlobals {
   ProgramState state;
+  // SkinModule: created empty before the exit hook is arranged, loaded by LoadSkinLibrary,
+  // destroyed by the exit hook (the library's detach notification, then its memory).
+  std::unique_ptr<skin::InMemoryLibrary> skinModule;
 };
 
 // Releases the globals: the skin library first, then the two room texts. Run once, after the
