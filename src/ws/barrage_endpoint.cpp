@@ -12,8 +12,12 @@ constexpr std::uint16_t kSecureWebPort = 443;
 constexpr std::size_t kMaxHostLength = 253;
 constexpr std::size_t kMaxLabelLength = 63;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 bool IsHexDigit(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -128,9 +132,8 @@ std::optional<BarrageEndpoint> ParseBarrageEndpoint(std::string_view text) {
 }
 
 BarrageEndpoint LiveBarrageEndpoint() {
-  return BarrageEndpoint{Transport::SecureWebSocket,
-                         "danmuproxy.douyu.com",
-                         {8501, 8502, 8503, 8504, 8505, 8506}};
+  return BarrageEndpoint{
+      Transport::SecureWebSocket, "danmuproxy.douyu.com", {8501, 8502, 8503, 8504, 8505, 8506}};
 }
 
 std::string WebSocketAddress(Transport kind, std::string_view host, std::uint16_t port) {

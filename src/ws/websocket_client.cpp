@@ -5,7 +5,6 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QUrl>
-
 #include <utility>
 
 namespace kestrova::ws {
@@ -46,13 +45,16 @@ WebSocketClient::WebSocketClient(WebSocketClientSettings settings, QObject* pare
     m_caLoaded = !m_extraCas.isEmpty();
   }
   m_connectTimer.setSingleShot(true);
-  QObject::connect(&m_connectTimer, &QTimer::timeout, this,
-                   [this] { HandleFailure(m_attempt); });
+  QObject::connect(&m_connectTimer, &QTimer::timeout, this, [this] { HandleFailure(m_attempt); });
 }
 
-WebSocketClient::~WebSocketClient() { DropSocket(); }
+WebSocketClient::~WebSocketClient() {
+  DropSocket();
+}
 
-void WebSocketClient::SetEvents(ports::TcpEvents* events) { m_events = events; }
+void WebSocketClient::SetEvents(ports::TcpEvents* events) {
+  m_events = events;
+}
 
 bool WebSocketClient::Connect(const AnsiText& host, std::uint16_t port) {
   DropSocket();
@@ -64,15 +66,14 @@ bool WebSocketClient::Connect(const AnsiText& host, std::uint16_t port) {
   if (!m_caLoaded || host.empty() || !IsPlainAsciiHost(host)) return false;
   const std::uint16_t chosen = m_settings.ports.empty() ? port : m_rotation.Next();
   if (chosen == 0) return false;
-  const Transport kind =
-      m_settings.kind == Transport::SecureWebSocket ? Transport::SecureWebSocket
-                                                    : Transport::WebSocket;
+  const Transport kind = m_settings.kind == Transport::SecureWebSocket ? Transport::SecureWebSocket
+                                                                       : Transport::WebSocket;
   const QUrl url(QString::fromStdString(WebSocketAddress(kind, host, chosen)), QUrl::StrictMode);
   if (!url.isValid() || url.host().isEmpty()) return false;
 
   m_currentPort = chosen;
-  m_socket = new QWebSocket(QString::fromLatin1(kDouyuOrigin),
-                            QWebSocketProtocol::VersionLatest, this);
+  m_socket =
+      new QWebSocket(QString::fromLatin1(kDouyuOrigin), QWebSocketProtocol::VersionLatest, this);
   m_socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
   if (kind == Transport::SecureWebSocket) {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
@@ -144,9 +145,9 @@ void WebSocketClient::HandleConnected(std::uint64_t attempt) {
 
 void WebSocketClient::HandleMessage(std::uint64_t attempt, const QByteArray& message) {
   if (attempt != m_attempt || m_state != State::Open || m_events == nullptr) return;
-  m_events->OnData(std::span<const std::uint8_t>(
-      reinterpret_cast<const std::uint8_t*>(message.constData()),
-      static_cast<std::size_t>(message.size())));
+  m_events->OnData(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(message.constData()),
+                                    static_cast<std::size_t>(message.size())));
 }
 
 void WebSocketClient::HandleFailure(std::uint64_t attempt) {

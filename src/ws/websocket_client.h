@@ -6,7 +6,6 @@
 #include <QString>
 #include <QTimer>
 #include <QWebSocket>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -6,7 +6,6 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
-
 #include <utility>
 
 namespace kestrova::ws {
@@ -34,8 +33,8 @@ WsServerConnection::WsServerConnection(QWebSocket* socket, QObject* parent)
   m_socket->setParent(this);
   m_socket->setMaxAllowedIncomingMessageSize(kMaxIncomingMessageBytes);
   m_origin = m_socket->origin();
-  m_peer = m_socket->peerAddress().toString() + QLatin1Char(':') +
-           QString::number(m_socket->peerPort());
+  m_peer =
+      m_socket->peerAddress().toString() + QLatin1Char(':') + QString::number(m_socket->peerPort());
   const QNetworkRequest request = m_socket->request();
   for (const QByteArray& name : request.rawHeaderList()) {
     m_headers.append({name.toLower(), request.rawHeader(name)});
@@ -98,7 +97,9 @@ void WsServerConnection::Release() {
 WsServerTransport::WsServerTransport(NewConnectionHandler onNewConnection, QObject* parent)
     : QObject(parent), m_onNewConnection(std::move(onNewConnection)) {}
 
-WsServerTransport::~WsServerTransport() { Close(); }
+WsServerTransport::~WsServerTransport() {
+  Close();
+}
 
 QString WsServerTransport::Listen(const WsServerSettings& settings) {
   Close();
@@ -122,10 +123,9 @@ QString WsServerTransport::Listen(const WsServerSettings& settings) {
     tls.setProtocol(QSsl::TlsV1_2OrLater);
   }
 
-  m_server = new QWebSocketServer(QStringLiteral("kestrova-barrage-server"),
-                                  secure ? QWebSocketServer::SecureMode
-                                         : QWebSocketServer::NonSecureMode,
-                                  this);
+  m_server = new QWebSocketServer(
+      QStringLiteral("kestrova-barrage-server"),
+      secure ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode, this);
   if (secure) m_server->setSslConfiguration(tls);
   QObject::connect(m_server, &QWebSocketServer::newConnection, this,
                    &WsServerTransport::AcceptPending);
@@ -156,7 +156,9 @@ std::uint16_t WsServerTransport::Port() const {
   return m_server != nullptr ? m_server->serverPort() : 0;
 }
 
-QUrl WsServerTransport::Url() const { return m_server != nullptr ? m_server->serverUrl() : QUrl(); }
+QUrl WsServerTransport::Url() const {
+  return m_server != nullptr ? m_server->serverUrl() : QUrl();
+}
 
 std::size_t WsServerTransport::ConnectionCount() const {
   std::size_t count = 0;

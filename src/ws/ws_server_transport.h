@@ -8,7 +8,6 @@
 #include <QUrl>
 #include <QWebSocket>
 #include <QWebSocketServer>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -49,21 +49,22 @@ TEST_P(RefusesEndpoint, GivesNothing) {
   EXPECT_FALSE(ParseBarrageEndpoint(GetParam()).has_value()) << GetParam();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RefusesEndpoint,
-    ::testing::Values(
-        // Missing or empty parts.
-        "", "tcp://", "ws://", "wss:///", ":8601", "host:", "ws://:80",
-        // Ports out of range or not plain decimal.
-        "host:0", "host:65536", "host:123456", "host:+80", "host:80x", "host:-1", "host: 80",
-        // Schemes and address parts we do not serve.
-        "http://host:80", "udp://host:1", "host://x", "ws://host:80/path", "ws://host:80//",
-        "tcp://host:80/", "ws://user@host:80", "ws://host:80?room=1", "wss://host:443#top",
-        // Host names that cannot be.
-        "host name", " host", "host ", "host.", ".host", "a..b", "-host", "host-",
-        "h\xc3\xb3st", "a:b:c",
-        // IPv6 written without brackets, or broken brackets, or with a zone.
-        "::1", "[::1", "[::1]x", "[]:80", "[host]:80", "[fe80::1%eth0]:80"));
+INSTANTIATE_TEST_SUITE_P(Table, RefusesEndpoint,
+                         ::testing::Values(
+                             // Missing or empty parts.
+                             "", "tcp://", "ws://", "wss:///", ":8601", "host:", "ws://:80",
+                             // Ports out of range or not plain decimal.
+                             "host:0", "host:65536", "host:123456", "host:+80", "host:80x",
+                             "host:-1", "host: 80",
+                             // Schemes and address parts we do not serve.
+                             "http://host:80", "udp://host:1", "host://x", "ws://host:80/path",
+                             "ws://host:80//", "tcp://host:80/", "ws://user@host:80",
+                             "ws://host:80?room=1", "wss://host:443#top",
+                             // Host names that cannot be.
+                             "host name", " host", "host ", "host.", ".host", "a..b", "-host",
+                             "host-", "h\xc3\xb3st", "a:b:c",
+                             // IPv6 written without brackets, or broken brackets, or with a zone.
+                             "::1", "[::1", "[::1]x", "[]:80", "[host]:80", "[fe80::1%eth0]:80"));
 
 TEST(LiveEndpoint, IsTheSecureProxyOnItsSixPorts) {
   const BarrageEndpoint live = LiveBarrageEndpoint();

@@ -7,7 +7,6 @@
 #include <QTest>
 #include <QWebSocket>
 #include <QWebSocketServer>
-
 #include <memory>
 #include <span>
 #include <string_view>
@@ -26,7 +25,9 @@ bool WaitFor(Condition condition) {
   return QTest::qWaitFor(condition, kWaitMs);
 }
 
-inline ByteBuffer Bytes(std::string_view text) { return ByteBuffer(text.begin(), text.end()); }
+inline ByteBuffer Bytes(std::string_view text) {
+  return ByteBuffer(text.begin(), text.end());
+}
 inline QByteArray ToQt(const ByteBuffer& bytes) {
   return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                     static_cast<qsizetype>(bytes.size()));

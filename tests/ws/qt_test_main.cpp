@@ -1,6 +1,6 @@
-#include <QCoreApplication>
-
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 // The adapters need an event loop; every test runs on this thread and spins it while it waits.
 int main(int argc, char** argv) {

@@ -4,7 +4,6 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <memory>
 
 namespace {
@@ -80,15 +79,15 @@ bool MakeServer(const QString& dir, const QString& name, const QString& extensio
                                     QStringLiteral("-out"), name + QStringLiteral(".csr"),
                                     QStringLiteral("-subj"), QStringLiteral("/CN=") + name},
                     error) &&
-         RunOpenssl(dir,
-                    {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                     name + QStringLiteral(".csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
-                     QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                     QStringLiteral("-set_serial"), QStringLiteral("2"), QStringLiteral("-days"),
-                     QStringLiteral("7"), QStringLiteral("-extfile"), QStringLiteral("pki.cnf"),
-                     QStringLiteral("-extensions"), extensions, QStringLiteral("-out"),
-                     name + QStringLiteral(".pem")},
-                    error);
+         RunOpenssl(
+             dir,
+             {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+              name + QStringLiteral(".csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
+              QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-set_serial"),
+              QStringLiteral("2"), QStringLiteral("-days"), QStringLiteral("7"),
+              QStringLiteral("-extfile"), QStringLiteral("pki.cnf"), QStringLiteral("-extensions"),
+              extensions, QStringLiteral("-out"), name + QStringLiteral(".pem")},
+             error);
 }
 
 }  // namespace
@@ -114,12 +113,10 @@ const TestPki* SharedTestPki(QString* error) {
       MakeCa(path, QStringLiteral("other-ca"), &failure) &&
       MakeServer(path, QStringLiteral("server"), QStringLiteral("server_ext"), &failure) &&
       MakeServer(path, QStringLiteral("wrong-name"), QStringLiteral("wrong_name_ext"), &failure)) {
-    pki = std::make_unique<TestPki>(TestPki{path + QStringLiteral("/ca.pem"),
-                                            path + QStringLiteral("/other-ca.pem"),
-                                            path + QStringLiteral("/server.pem"),
-                                            path + QStringLiteral("/server.key"),
-                                            path + QStringLiteral("/wrong-name.pem"),
-                                            path + QStringLiteral("/wrong-name.key")});
+    pki = std::make_unique<TestPki>(TestPki{
+        path + QStringLiteral("/ca.pem"), path + QStringLiteral("/other-ca.pem"),
+        path + QStringLiteral("/server.pem"), path + QStringLiteral("/server.key"),
+        path + QStringLiteral("/wrong-name.pem"), path + QStringLiteral("/wrong-name.key")});
     return pki.get();
   }
   if (failure.isEmpty()) failure = QStringLiteral("openssl failed");

@@ -1,8 +1,8 @@
 #include "ws/websocket_client.h"
 
-#include <QTcpServer>
-
 #include <gtest/gtest.h>
+
+#include <QTcpServer>
 
 #include "barrage/frame_codec.h"
 #include "barrage/frame_splitter.h"
@@ -59,7 +59,8 @@ TEST(WebSocketClient, SendsEachFrameAsOneBinaryMessageInOrderAlsoWhileConnecting
   ASSERT_TRUE(WaitFor([&] { return events.connected == 1; }));
   EXPECT_TRUE(client.Send(mrkl));
 
-  ASSERT_TRUE(WaitFor([&] { return server.peers.size() == 1 && server.peers[0]->received.size() == 3; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return server.peers.size() == 1 && server.peers[0]->received.size() == 3; }));
   const RawServer::Peer& peer = *server.peers[0];
   EXPECT_EQ(FromQt(peer.received[0]), login);
   EXPECT_EQ(FromQt(peer.received[1]), join);
@@ -122,7 +123,8 @@ TEST(WebSocketClient, ServerCloseIsOneOnClosedAndTheNextConnectWorks) {
   ASSERT_TRUE(client.Connect("127.0.0.1", server.Port()));
   ASSERT_TRUE(WaitFor([&] { return events.connected == 2; }));
   EXPECT_TRUE(client.Send(Bytes("again")));
-  ASSERT_TRUE(WaitFor([&] { return server.peers.size() == 2 && !server.peers[1]->received.empty(); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return server.peers.size() == 2 && !server.peers[1]->received.empty(); }));
   EXPECT_EQ(events.closed, 1);
 }
 
@@ -226,7 +228,8 @@ TEST_F(SecureWebSocketClient, TrustingTheCaFileMakesItWork) {
   EXPECT_TRUE(client.Send(Bytes("hello")));
   ASSERT_TRUE(WaitFor([&] { return events.connected == 1 && server.peers.size() == 1; }));
   server.peers[0]->socket->sendBinaryMessage(QByteArrayLiteral("welcome"));
-  ASSERT_TRUE(WaitFor([&] { return events.blocks.size() == 1 && !server.peers[0]->received.empty(); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return events.blocks.size() == 1 && !server.peers[0]->received.empty(); }));
   EXPECT_EQ(events.blocks[0], Bytes("welcome"));
   EXPECT_EQ(FromQt(server.peers[0]->received[0]), Bytes("hello"));
   EXPECT_EQ(events.closed, 0);
@@ -266,7 +269,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UntrustedCase{"SystemCasOnly", false, UntrustedCase::Ca::None},
                       UntrustedCase{"AnotherCa", false, UntrustedCase::Ca::Other},
                       UntrustedCase{"RightCaWrongName", true, UntrustedCase::Ca::Right}),
-    [](const ::testing::TestParamInfo<UntrustedCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<UntrustedCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST(SecureWebSocketCaFile, UnreadableFileRefusesEveryConnect) {
   RecordingEvents events;

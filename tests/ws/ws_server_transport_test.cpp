@@ -1,8 +1,8 @@
 #include "ws/ws_server_transport.h"
 
-#include <QPointer>
-
 #include <gtest/gtest.h>
+
+#include <QPointer>
 
 #include "barrage/frame_codec.h"
 #include "loopback_support.h"
@@ -61,9 +61,8 @@ TEST(WsServerTransport, MovesFramesBothWaysAsBinaryMessages) {
   const ByteBuffer join = barrage::EncodeMessage("type@=joingroup/rid@=1/gid@=-9999/");
   client.Send(login);
   client.Send(join);
-  ASSERT_TRUE(WaitFor([&] {
-    return server.sessions.size() == 1 && server.sessions[0]->received.size() == 2;
-  }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return server.sessions.size() == 1 && server.sessions[0]->received.size() == 2; }));
   Session& session = *server.sessions[0];
   EXPECT_EQ(session.received, (std::vector<ByteBuffer>{login, join}));
   EXPECT_EQ(session.connection->Origin(), QStringLiteral("https://www.douyu.com"));
@@ -141,9 +140,8 @@ TEST(WsServerTransport, SecureModeServesAClientThatTrustsItsCa) {
   client.SetEvents(&events);
   ASSERT_TRUE(client.Connect("localhost", server.transport.Port()));
   client.Send(Bytes("over tls"));
-  ASSERT_TRUE(WaitFor([&] {
-    return server.sessions.size() == 1 && server.sessions[0]->received.size() == 1;
-  }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return server.sessions.size() == 1 && server.sessions[0]->received.size() == 1; }));
   EXPECT_EQ(server.sessions[0]->received[0], Bytes("over tls"));
   ASSERT_TRUE(server.sessions[0]->connection->Send(Bytes("back")));
   ASSERT_TRUE(WaitFor([&] { return events.blocks.size() == 1; }));
