@@ -15,9 +15,13 @@ using namespace pe;
 
 namespace {
 
-// Far above any skin library; it keeps a hostile SizeOfImage from reserving gigabytes and keeps
-// every bounded walk short.
-constexpr std::uint64_t kMaxMappingSize = std::uint64_t{256} << 20;
+// Hundreds of times any skin library; it keeps a hostile SizeOfImage from reserving gigabytes
+// and keeps every walk bounded by the mapping short.
+constexpr std::uint64_t kMaxMappingSize = std::uint64_t{64} << 20;
+
+// Name-ordinal entries are 16 bits, so no image can name more functions than this; a larger
+// NumberOfNames would only send the name walk through the zeros of a huge mapping.
+constexpr std::uint64_t kMaxExportNames = 0x10000;
 
 std::uint8_t* At(const Mapping& mapping, std::uint64_t rva) {
   return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(mapping.base) + rva);
@@ -359,7 +363,8 @@ Address LookupExport(const Mapping& mapping, std::string_view name) {
   }
   // Names are taken back to back from the first one on, as linkers lay them out.
   std::uint64_t nameAt = ReadU32(At(mapping, names));
-  for (std::uint64_t i = 0; i < numberOfNames; ++i) {
+  const std::uint64_t nameCount = std::min<std::uint64_t>(numberOfNames, kMaxExportNames);
+  for (std::uint64_t i = 0; i < nameCount; ++i) {
     const auto length = TextInside(mapping, nameAt);
     const std::uint64_t ordinalAt = std::uint64_t{nameOrdinals} + 2 * i;
     if (!length || !Inside(mapping, ordinalAt, 2)) {
