@@ -81,7 +81,8 @@ bool UnmapImage(const Mapping& mapping);
 // Address of an export by name (exact bytes) or by ordinal text ("5", "-2"); 0 when not found.
 Address LookupExport(const Mapping& mapping, std::string_view name);
 
-// True when `name` is exactly the decimal text of a signed 32-bit integer: "5", "-2", "0";
+// The ordinal `name` stands for when it is exactly the decimal text of a signed 32-bit integer:
+// "5", "-2", "0";
 // not "05", "+5", " 5", "5a", "-0" or "".
 std::optional<std::int32_t> OrdinalOf(std::string_view name);
 
