@@ -92,6 +92,22 @@ std::string_view FrameBody(std::span<const std::uint8_t> frame) {
 // the UTF-8 conversion keeps ASCII bytes as they are and turns everything else into non-ASCII
 // characters or "?". So a body with no "%" can only pass the "type@=spbc/" filter if it holds
 // "spbc" itself, in some letter case.
+namespace {
+
+// For a body with escapes, decoding them (without the code-page conversion, which adds no ASCII
+// letters) and looking for "spbc" again is still far cheaper than the full path.
+bool DecodedMightBeRocket(std::string_view body) {
+  const AnsiText decoded = PercentDecode(AnsiText(body), Utf8::Keep);
+  const auto* p = reinterpret_cast<const unsigned char*>(decoded.data());
+  const std::size_t n = decoded.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (Fold(p[i]) == 's' && SpbcAt(p, n, i)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool MightBeRocketBody(std::string_view body) {
   const auto* p = reinterpret_cast<const unsigned char*>(body.data());
   const std::size_t n = body.size();
@@ -107,13 +123,14 @@ bool MightBeRocketBody(std::string_view body) {
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
     while (mask != 0) {
       const std::size_t k = i + static_cast<std::size_t>(__builtin_ctz(mask));
-      if (p[k] == '%' || SpbcAt(p, n, k)) return true;
+      if (p[k] == '%') return DecodedMightBeRocket(body);
+      if (SpbcAt(p, n, k)) return true;
       mask &= mask - 1;
     }
   }
 #endif
   for (; i < n; ++i) {
-    if (p[i] == '%') return true;
+    if (p[i] == '%') return DecodedMightBeRocket(body);
     if (Fold(p[i]) == 's' && SpbcAt(p, n, i)) return true;
   }
   return false;

@@ -168,7 +168,10 @@ TEST(MightBeRocketBody, NeverRejectsWhatTheFullPathAccepts) {
   EXPECT_FALSE(MightBeRocketBody(fixtures::kChat));
   EXPECT_FALSE(MightBeRocketBody(fixtures::kGift));
   EXPECT_FALSE(MightBeRocketBody("spb"));
-  EXPECT_TRUE(MightBeRocketBody("xxxxxxxxxxxxxxxxxxxx%"));
+  // Escapes are decoded before the check, so they neither hide "spbc" nor let noise through.
+  EXPECT_FALSE(MightBeRocketBody("xxxxxxxxxxxxxxxxxxxx%"));
+  EXPECT_FALSE(MightBeRocketBody("type@=chatmsg/nn@=%E4%BD%A0/txt@=hi/"));
+  EXPECT_TRUE(MightBeRocketBody("xxxxxxxxxxxxxxxxxxxx%53PbC"));
 }
 
 TEST(FrameBody, DropsHeaderAndLastByteAndStopsAtZero) {
