@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <QCommandLineParser>
+#include <QSslCertificate>
 
 #include "app/endpoints.h"
 #include "app/qt_text.h"
@@ -32,6 +33,15 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
       QStringLiteral("Barrage server to watch instead of the built-in one: HOST[:PORT] "
                      "(TCP, port 8601 when omitted), tcp://, ws:// or wss://HOST[:PORT]."),
       QStringLiteral("HOST[:PORT]"));
+  const QCommandLineOption live(
+      QStringLiteral("live"),
+      QStringLiteral("Watch today's platform: wss://danmuproxy.douyu.com, ports 8501 to 8506 (one "
+                     "at random for each connection, the next one after a failure)."));
+  const QCommandLineOption barrageCa(
+      QStringLiteral("barrage-ca"),
+      QStringLiteral("Trust the CA certificates in the PEM FILE as well as the system's, for a "
+                     "wss:// barrage server of your own. Certificates are always verified."),
+      QStringLiteral("FILE"));
   const QCommandLineOption config(
       QStringLiteral("config-url"),
       QStringLiteral("Configuration address instead of the built-in one, for example "
@@ -52,7 +62,7 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
       QStringLiteral("quit-after"),
       QStringLiteral("Close the window normally after SECONDS (fractions allowed)."),
       QStringLiteral("SECONDS"));
-  parser.addOptions({help, barrage, config, logRows, start, screenshot, quitAfter});
+  parser.addOptions({help, barrage, live, barrageCa, config, logRows, start, screenshot, quitAfter});
 
   auto fail = [&result](const QString& message) {
     result.status = ParsedOptions::Status::Error;
@@ -73,8 +83,30 @@ ParsedOptions ParseOptions(const QStringList& arguments) {
     const QString text = parser.value(barrage);
     const std::optional<ws::BarrageEndpoint> endpoint =
         ws::ParseBarrageEndpoint(text.toStdString());
-    if (!endpoint) return fail(QStringLiteral("--barrage-server: not HOST[:PORT]: ") + text);
+    if (!endpoint) {
+      return fail(QStringLiteral("--barrage-server: not HOST[:PORT], tcp://, ws:// or "
+                                 "wss://HOST[:PORT]: ") +
+                  text);
+    }
+    if (parser.isSet(live)) {
+      return fail(QStringLiteral("--barrage-server and --live: choose one"));
+    }
     result.options.barrageServer = *endpoint;
+  } else if (parser.isSet(live)) {
+    result.options.barrageServer = ws::LiveBarrageEndpoint();
+  }
+  if (parser.isSet(barrageCa)) {
+    const QString file = parser.value(barrageCa);
+    if (result.options.barrageServer.kind != ws::Transport::SecureWebSocket) {
+      return fail(QStringLiteral("--barrage-ca: only a wss:// barrage server uses certificates"));
+    }
+    // Read here as the client will read it, so that a wrong file is refused at start instead
+    // of failing every connection later.
+    if (QSslCertificate::fromPath(file, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString)
+            .isEmpty()) {
+      return fail(QStringLiteral("--barrage-ca: no PEM certificate in ") + file);
+    }
+    result.options.barrageCaFile = file;
   }
   if (parser.isSet(config)) {
     const QString text = parser.value(config);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "barrage/barrage_link.h"
 #include "ports/types.h"
 #include "ws/barrage_endpoint.h"
 
@@ -14,6 +15,11 @@ namespace kestrova::app {
 
 struct Options {
   ws::BarrageEndpoint barrageServer;  // BarrageServerHost, port 8601
+  // A PEM file of CA certificates trusted, beside the system's, for a wss:// barrage server.
+  QString barrageCaFile;
+  // The heartbeat period. Not on the command line: the servers expect 45 s; tests of the
+  // silence watchdog shorten it.
+  int keepAlivePeriodMs = barrage::kKeepAlivePeriodMs;
   AnsiText configUrl;                 // ConfigUrl
   // Every inserted row also goes to standard output at once, one line of eight tab-separated
   // UTF-8 cells: a log for automation.

@@ -15,12 +15,12 @@ Session::Session(const Options& options, ProgramState& state, SessionPlatform pl
       m_state(state),
       m_platform(std::move(platform)),
       m_window(std::make_unique<MainWindow>()),
-      m_client(MakeBarrageClient(options.barrageServer, nullptr)),
+      m_client(MakeBarrageClient(options.barrageServer, options.barrageCaFile, nullptr)),
       m_rows(*m_window, m_platform.soundPlayer, m_platform.urlOpener, state, m_platform.clock,
              intake::UserClockStyle()),
       m_gate(*m_window, state, options.configUrl) {
   m_link = std::make_unique<barrage::BarrageLink>(
-      LinkOptionsFor(options.barrageServer), *m_window, *m_client, m_keepAliveTimer,
+      LinkOptionsFor(options.barrageServer, options.keepAlivePeriodMs), *m_window, *m_client, m_keepAliveTimer,
       m_retryTimer, m_platform.clock, state,
       [this](std::span<const std::uint8_t> frame) { m_rows.OnBarrageFrame(frame); });
 

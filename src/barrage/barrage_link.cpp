@@ -61,7 +61,7 @@ void BarrageLink::StartMonitoring(const AnsiText& room) {
   m_startFailed = m_connection == Connection::None;
   m_state.monitoredRoomId = room;
   SendLoginAndJoin();
-  m_keepAliveTimer.SetPeriod(kKeepAlivePeriodMs);
+  m_keepAliveTimer.SetPeriod(m_options.keepAlivePeriodMs);
 }
 
 void BarrageLink::StopMonitoring() {
