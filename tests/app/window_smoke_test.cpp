@@ -22,65 +22,10 @@
 #include "intake/text.h"
 #include "intake/texts.h"
 #include "tool_process.h"
+#include "window_fixture.h"
 
 namespace kestrova::app {
 namespace {
-
-constexpr int kWaitMs = 15000;
-
-struct RecordingOpener : ports::UrlOpener {
-  std::vector<AnsiText> opened;
-  void Open(const AnsiText& url) override { opened.push_back(url); }
-};
-
-struct RecordingSound : ports::SoundPlayer {
-  int played = 0;
-  void Play(std::span<const std::uint8_t>) override { ++played; }
-};
-
-QString Utf8(const AnsiText& text) { return FromAnsi(text); }
-
-class WindowTest : public ::testing::Test {
- protected:
-  // A session as the program makes it, with recording browser and sound and no row log.
-  Session& Open(const QString& configUrl, const QString& barrage = QStringLiteral("127.0.0.1:9")) {
-    Options options = DefaultOptions();
-    options.configUrl = ToAnsi(configUrl);
-    options.barrageServer = *ws::ParseBarrageEndpoint(barrage.toStdString());
-    SessionPlatform platform{.urlOpener = m_opener, .soundPlayer = m_sound, .clock = m_clock,
-                             .attachSkin = {}, .detachSkin = {}, .rowLog = nullptr};
-    m_session = std::make_unique<Session>(options, m_state, std::move(platform));
-    m_session->RunCreatedHandler();
-    MainWindow& window = m_session->Window();
-    window.CentreOnScreen();
-    window.show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
-    return *m_session;
-  }
-
-  bool WaitForGate() {
-    return QTest::qWaitFor([this] { return m_session->Gate().Outcome().has_value(); }, kWaitMs);
-  }
-
-  void TearDown() override {
-    m_session.reset();
-    // Message boxes have no owner; none may outlive its test.
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      if (qobject_cast<QMessageBox*>(widget) != nullptr) delete widget;
-    }
-  }
-
-  template <typename T>
-  T* Find(const char16_t* name) {
-    return m_session->Window().findChild<T*>(QString::fromUtf16(name));
-  }
-
-  ProgramState m_state;
-  RecordingOpener m_opener;
-  RecordingSound m_sound;
-  ports::SystemClock m_clock;
-  std::unique_ptr<Session> m_session;
-};
 
 TEST_F(WindowTest, LayoutAndInitialStates) {
   // Port 9 on loopback: nothing listens, the gate ends blocked at once.
