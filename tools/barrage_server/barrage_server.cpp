@@ -2,15 +2,21 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QPointer>
 #include <QTcpSocket>
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "barrage/frame_codec.h"
 #include "barrage/frame_splitter.h"
 #include "intake/broadcast.h"
 #include "intake/text.h"
+
+#ifdef KESTROVA_BARRAGE_SERVER_WS
+#include "ws/ws_server_transport.h"
+#endif
 
 namespace kestrova::tools {
 
@@ -45,7 +51,20 @@ std::string ValueOf(const std::string& body, const std::string& key) {
   return body.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+std::span<const std::uint8_t> BytesOf(const QByteArray& bytes) {
+  return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+          static_cast<std::size_t>(bytes.size())};
+}
+
 }  // namespace
+
+bool WebSocketModeAvailable() {
+#ifdef KESTROVA_BARRAGE_SERVER_WS
+  return true;
+#else
+  return false;
+#endif
+}
 
 void LogLine(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -59,14 +78,15 @@ std::string RocketLine(int client, const RocketFacts& f) {
 }
 
 struct BarrageServer::Session {
-  Session(int id, QTcpSocket* socket, const ServerOptions& options)
-      : id(id),
-        socket(socket),
-        generator(options.seed),
-        planner(options.delivery, options.seed ^ 0x5eedULL) {}
+  Session(int id, const ServerOptions& options)
+      : id(id), generator(options.seed), planner(options.delivery, options.seed ^ 0x5eedULL) {}
 
   int id;
-  QTcpSocket* socket;
+  // All a session needs of its transport. Each piece leaves as it is (one TCP write, one
+  // WebSocket message), so that the delivery mode shows on the wire.
+  std::function<void(std::span<const std::uint8_t> piece)> write;
+  // Ends the connection; the session is erased then or soon after, through EndSession.
+  std::function<void()> close;
   barrage::FrameSplitter incoming;
   StreamGenerator generator;
   DeliveryPlanner planner;
@@ -75,6 +95,8 @@ struct BarrageServer::Session {
   double due = 0.0;
   std::size_t replayNext = 0;
   std::int64_t rockets = 0;
+  // Set by a drop: whatever still arrives or is due before the session is gone is ignored.
+  bool dropped = false;
 };
 
 BarrageServer::BarrageServer(ServerOptions options) : m_options(std::move(options)) {
@@ -86,14 +108,9 @@ BarrageServer::BarrageServer(ServerOptions options) : m_options(std::move(option
 BarrageServer::~BarrageServer() = default;
 
 bool BarrageServer::Start() {
-  if (!m_server.listen(m_options.address, m_options.port)) {
-    std::fprintf(stderr, "kestrova-barrage-server: cannot listen on %s:%u: %s\n",
-                 m_options.address.toString().toStdString().c_str(), m_options.port,
-                 m_server.errorString().toStdString().c_str());
+  if (!StartListening()) {
     return false;
   }
-  LogLine("listening " + m_server.serverAddress().toString().toStdString() + ":" +
-          std::to_string(m_server.serverPort()));
   m_startedMs = m_lastTickMs = QDateTime::currentMSecsSinceEpoch();
   m_tick.start(kTickMs);
   if (m_options.durationSeconds > 0) {
@@ -105,6 +122,40 @@ bool BarrageServer::Start() {
   return true;
 }
 
+bool BarrageServer::StartListening() {
+  QString failure;
+  QHostAddress host = m_options.address;
+  quint16 port = 0;
+  if (m_options.webSocket) {
+#ifdef KESTROVA_BARRAGE_SERVER_WS
+    m_webSockets = new ws::WsServerTransport(
+        [this](ws::WsServerConnection& connection) { OnNewWebSocket(connection); }, this);
+    ws::WsServerSettings settings;
+    settings.address = m_options.address;
+    settings.port = m_options.port;
+    settings.certificateFile = m_options.tlsCertificateFile;
+    settings.keyFile = m_options.tlsKeyFile;
+    failure = m_webSockets->Listen(settings);
+    port = m_webSockets->Port();
+#else
+    failure = QStringLiteral("this build has no WebSocket mode");
+#endif
+  } else if (m_server.listen(m_options.address, m_options.port)) {
+    host = m_server.serverAddress();
+    port = m_server.serverPort();
+  } else {
+    failure = m_server.errorString();
+  }
+  if (!failure.isEmpty()) {
+    std::fprintf(stderr, "kestrova-barrage-server: cannot listen on %s:%u: %s\n",
+                 m_options.address.toString().toStdString().c_str(), m_options.port,
+                 failure.toStdString().c_str());
+    return false;
+  }
+  LogLine("listening " + host.toString().toStdString() + ":" + std::to_string(port));
+  return true;
+}
+
 std::int64_t BarrageServer::NowSeconds() const {
   const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
   if (m_options.startTime > 0) {
@@ -113,35 +164,88 @@ std::int64_t BarrageServer::NowSeconds() const {
   return nowMs / 1000;
 }
 
+BarrageServer::Session& BarrageServer::AddSession() {
+  const int id = m_nextId++;
+  auto session = std::make_unique<Session>(id, m_options);
+  Session& ref = *session;
+  m_sessions.emplace(id, std::move(session));
+  LogLine("client " + std::to_string(id) + " connected");
+  return ref;
+}
+
+void BarrageServer::EndSession(int id) {
+  if (m_sessions.erase(id) > 0) {
+    LogLine("client " + std::to_string(id) + " closed");
+  }
+}
+
 void BarrageServer::OnNewConnection() {
   while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-    const int id = m_nextId++;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    auto session = std::make_unique<Session>(id, socket, m_options);
-    Session& ref = *session;
-    m_sessions.emplace(id, std::move(session));
-    LogLine("client " + std::to_string(id) + " connected");
-    QObject::connect(socket, &QTcpSocket::readyRead, this, [this, &ref] { OnReadable(ref); });
+    Session& session = AddSession();
+    const int id = session.id;
+    session.write = [socket](std::span<const std::uint8_t> piece) {
+      socket->write(reinterpret_cast<const char*>(piece.data()), static_cast<qint64>(piece.size()));
+      socket->flush();
+    };
+    // `disconnected` ends the session, at once or once the bytes still queued are out.
+    session.close = [socket] {
+      socket->flush();
+      socket->disconnectFromHost();
+    };
+    QObject::connect(socket, &QTcpSocket::readyRead, this, [this, id, socket] {
+      const QByteArray bytes = socket->readAll();
+      if (const auto it = m_sessions.find(id); it != m_sessions.end()) {
+        OnBytes(*it->second, BytesOf(bytes));
+      }
+    });
     QObject::connect(socket, &QTcpSocket::disconnected, this, [this, id, socket] {
-      LogLine("client " + std::to_string(id) + " closed");
       socket->deleteLater();
-      m_sessions.erase(id);
+      EndSession(id);
     });
   }
 }
 
-void BarrageServer::OnReadable(Session& session) {
-  const QByteArray bytes = session.socket->readAll();
+#ifdef KESTROVA_BARRAGE_SERVER_WS
+void BarrageServer::OnNewWebSocket(ws::WsServerConnection& connection) {
+  Session& session = AddSession();
+  const int id = session.id;
+  // The transport deletes a connection once it is closed, which a late write must notice.
+  const QPointer<ws::WsServerConnection> guarded(&connection);
+  session.write = [guarded](std::span<const std::uint8_t> piece) {
+    if (guarded) {
+      guarded->Send(piece);
+    }
+  };
+  session.close = [this, id, guarded] {
+    if (guarded) {
+      guarded->Close();
+    }
+    // Close() raises no closed handler, so the session is ended here, on the next turn of the
+    // event loop: the caller is still inside this session's Stream.
+    QTimer::singleShot(0, this, [this, id] { EndSession(id); });
+  };
+  connection.SetHandlers(
+      [this, id](std::span<const std::uint8_t> bytes) {
+        if (const auto it = m_sessions.find(id); it != m_sessions.end()) {
+          OnBytes(*it->second, bytes);
+        }
+      },
+      [this, id] { EndSession(id); });
+}
+#endif
+
+void BarrageServer::OnBytes(Session& session, std::span<const std::uint8_t> bytes) {
+  if (session.dropped) {
+    return;
+  }
   std::vector<std::string> bodies;
-  session.incoming.Feed(
-      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                    static_cast<std::size_t>(bytes.size())),
-      [&](std::span<const std::uint8_t> frame) {
-        const auto body = frame.subspan(barrage::kFrameHeaderSize);
-        std::string text(body.begin(), body.end());
-        text.resize(std::min(text.size(), text.find('\0')));
-        bodies.push_back(std::move(text));
-      });
+  session.incoming.Feed(bytes, [&](std::span<const std::uint8_t> frame) {
+    const auto body = frame.subspan(barrage::kFrameHeaderSize);
+    std::string text(body.begin(), body.end());
+    text.resize(std::min(text.size(), text.find('\0')));
+    bodies.push_back(std::move(text));
+  });
   // Handled after the feed: a reply may close the session.
   const int id = session.id;
   for (const std::string& body : bodies) {
@@ -180,11 +284,14 @@ void BarrageServer::OnClientMessage(Session& session, const std::string& body) {
 
 void BarrageServer::Write(Session& session, const std::vector<ByteBuffer>& pieces) {
   for (const ByteBuffer& piece : pieces) {
-    session.socket->write(reinterpret_cast<const char*>(piece.data()),
-                          static_cast<qint64>(piece.size()));
-    // Each piece leaves on its own, so the delivery mode shows on the wire.
-    session.socket->flush();
+    session.write(piece);
   }
+}
+
+void BarrageServer::Drop(Session& session) {
+  LogLine("drop " + std::to_string(session.id));
+  session.dropped = true;
+  session.close();  // May erase the session at once: nothing of it is touched after this.
 }
 
 void BarrageServer::CountRocket(Session& session, const RocketFacts& facts) {
@@ -210,6 +317,9 @@ void BarrageServer::OnTick() {
 }
 
 void BarrageServer::Stream(Session& session, double seconds) {
+  if (session.dropped) {
+    return;
+  }
   if (!session.streaming || session.silent) {
     if (!session.silent) {
       Write(session, session.planner.Plan({}));
@@ -292,9 +402,7 @@ void BarrageServer::Stream(Session& session, double seconds) {
     LogLine("silent " + std::to_string(id));
   }
   if (m_options.dropAfter > 0 && session.rockets >= m_options.dropAfter) {
-    LogLine("drop " + std::to_string(id));
-    session.socket->flush();
-    session.socket->disconnectFromHost();  // `disconnected` erases the session
+    Drop(session);
   }
 }
 

@@ -21,11 +21,15 @@ using namespace kestrova::tools;
 
 constexpr const char* kUsage = R"(usage: kestrova-barrage-server [options]
 
-Serves the framed barrage protocol on TCP: answers login with loginres, echoes keeplive and mrkl,
-and after a join streams chat, gift and entry messages, noble broadcasts and rocket broadcasts
-with and without a gift box.
+Serves the framed barrage protocol on TCP, or inside binary WebSocket messages with --ws:
+answers login with loginres, echoes keeplive and mrkl, and after a join streams chat, gift and
+entry messages, noble broadcasts and rocket broadcasts with and without a gift box.
 
   --listen HOST:PORT      address to listen on (default 127.0.0.1:8601; port 0 = any free one)
+  --ws                    serve ws:// instead of plain TCP; each piece of --delivery is one
+                          binary message
+  --tls-cert FILE         with --ws and --tls-key: serve wss:// with this PEM certificate chain
+  --tls-key FILE          with --ws and --tls-cert: the certificate's PEM key, not encrypted
   --noise-rate N          chatmsg/dgb/uenter messages per second (default 200)
   --rocket-rate N         spbc rocket broadcasts per second (default 1)
   --giftbox-share F       share of rockets that carry a gift box, 0..1 (default 0.5)
@@ -131,6 +135,13 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (option == "--ws") {
+      if (!WebSocketModeAvailable()) {
+        Fail("--ws: this build has no WebSocket mode (it comes with the program's build)");
+      }
+      options.webSocket = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       Fail("missing value for " + std::string(option));
     }
@@ -149,6 +160,10 @@ int main(int argc, char** argv) {
         Fail("--listen: bad port");
       }
       options.port = static_cast<quint16>(port);
+    } else if (option == "--tls-cert") {
+      options.tlsCertificateFile = QString::fromLocal8Bit(value);
+    } else if (option == "--tls-key") {
+      options.tlsKeyFile = QString::fromLocal8Bit(value);
     } else if (option == "--noise-rate") {
       options.rates.noisePerSecond = Number(option, value);
     } else if (option == "--rocket-rate") {
@@ -193,6 +208,13 @@ int main(int argc, char** argv) {
     } else {
       Fail("unknown option " + std::string(option));
     }
+  }
+  const bool secure = !options.tlsCertificateFile.isEmpty() || !options.tlsKeyFile.isEmpty();
+  if (secure && !options.webSocket) {
+    Fail("--tls-cert and --tls-key need --ws");
+  }
+  if (secure && (options.tlsCertificateFile.isEmpty() || options.tlsKeyFile.isEmpty())) {
+    Fail("--tls-cert and --tls-key go together");
   }
   if (!generatePath.empty()) {
     return Generate(options, generatePath, messages);
