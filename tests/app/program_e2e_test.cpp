@@ -1,25 +1,49 @@
 // The whole program as a process, offscreen, against the local barrage and configuration
-// servers: its row log must list every gift-box rocket the server sent, and nothing else.
+// servers, over plain TCP and over WebSocket: its row log must list every gift-box rocket the
+// server sent, and nothing else.
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "test_pki.h"
 #include "tool_process.h"
 
 namespace {
 
-class ProgramEndToEnd : public ::testing::TestWithParam<const char*> {};
+struct Route {
+  const char* name;
+  const char* scheme;  // of --barrage-server: "" (bare HOST:PORT, TCP), "ws://" or "wss://"
+  const char* delivery;
+};
+
+class ProgramEndToEnd : public ::testing::TestWithParam<Route> {};
 
 TEST_P(ProgramEndToEnd, RowLogListsEveryGiftBoxRocketAndNothingElse) {
   constexpr int kRockets = 6;
+  const QString scheme = QString::fromLatin1(GetParam().scheme);
+  QStringList serverMode;
+  QStringList programTrust;
+  if (!scheme.isEmpty()) serverMode << QStringLiteral("--ws");
+  if (scheme == QStringLiteral("wss://")) {
+    QString error;
+    const TestPki* pki = SharedTestPki(&error);
+    ASSERT_NE(pki, nullptr) << error.toStdString();
+    serverMode << QStringLiteral("--tls-cert") << pki->serverCertificate
+               << QStringLiteral("--tls-key") << pki->serverKey;
+    programTrust << QStringLiteral("--barrage-ca") << pki->caCertificate;
+  }
   ConfigServer config({QStringLiteral("--room"), QStringLiteral("9999")});
-  BarrageServer barrage({QStringLiteral("--rockets"), QString::number(kRockets),
-                         QStringLiteral("--rocket-rate"), QStringLiteral("12"),
-                         QStringLiteral("--noise-rate"), QStringLiteral("400"),
-                         QStringLiteral("--delivery"), QString::fromLatin1(GetParam()),
-                         QStringLiteral("--linger"), QStringLiteral("30")});
+  BarrageServer barrage(serverMode +
+                        QStringList{QStringLiteral("--rockets"), QString::number(kRockets),
+                                    QStringLiteral("--rocket-rate"), QStringLiteral("12"),
+                                    QStringLiteral("--noise-rate"), QStringLiteral("400"),
+                                    QStringLiteral("--delivery"),
+                                    QString::fromLatin1(GetParam().delivery),
+                                    QStringLiteral("--linger"), QStringLiteral("30")});
   ASSERT_FALSE(config.url.isEmpty());
   ASSERT_FALSE(barrage.address.isEmpty());
 
@@ -27,10 +51,12 @@ TEST_P(ProgramEndToEnd, RowLogListsEveryGiftBoxRocketAndNothingElse) {
   ASSERT_TRUE(dir.isValid());
   const QString screenshot = dir.filePath(QStringLiteral("window.png"));
   ToolProcess program(QStringLiteral(KESTROVA_PROGRAM),
-                      {QStringLiteral("--barrage-server"), barrage.address,
-                       QStringLiteral("--config-url"), config.url, QStringLiteral("--start"),
-                       QStringLiteral("--log-rows"), QStringLiteral("--quit-after"),
-                       QStringLiteral("8"), QStringLiteral("--screenshot"), screenshot});
+                      QStringList{QStringLiteral("--barrage-server"), scheme + barrage.address,
+                                  QStringLiteral("--config-url"), config.url,
+                                  QStringLiteral("--start"), QStringLiteral("--log-rows"),
+                                  QStringLiteral("--quit-after"), QStringLiteral("8"),
+                                  QStringLiteral("--screenshot"), screenshot} +
+                          programTrust);
   // The server reports when its last gift-box rocket is out; the program closes by itself.
   ASSERT_TRUE(barrage.process.WaitForLine(QStringLiteral("done"), 30000));
   ASSERT_TRUE(program.WaitForExit(30000));
@@ -56,6 +82,12 @@ TEST_P(ProgramEndToEnd, RowLogListsEveryGiftBoxRocketAndNothingElse) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Deliveries, ProgramEndToEnd, ::testing::Values("whole", "split", "batch"));
+INSTANTIATE_TEST_SUITE_P(
+    Routes, ProgramEndToEnd,
+    ::testing::Values(Route{"TcpWhole", "", "whole"}, Route{"TcpSplit", "", "split"},
+                      Route{"TcpBatch", "", "batch"}, Route{"WsBatch", "ws://", "batch"},
+                      Route{"WssWhole", "wss://", "whole"}, Route{"WssSplit", "wss://", "split"},
+                      Route{"WssBatch", "wss://", "batch"}),
+    [](const ::testing::TestParamInfo<Route>& info) { return std::string(info.param.name); });
 
 }  // namespace
