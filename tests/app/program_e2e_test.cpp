@@ -10,7 +10,7 @@
 #include <string>
 
 #include "test_pki.h"
-#include "tool_process.h"
+#include "local_servers.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "app/session.h"
 #include "intake/text.h"
 #include "intake/texts.h"
-#include "tool_process.h"
+#include "local_servers.h"
 #include "window_fixture.h"
 
 namespace kestrova::app {

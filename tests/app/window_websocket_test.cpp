@@ -12,7 +12,7 @@
 
 #include "intake/texts.h"
 #include "test_pki.h"
-#include "tool_process.h"
+#include "local_servers.h"
 #include "window_fixture.h"
 
 namespace kestrova::app {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QSslConfiguration>
 #include <QStringList>
 #include <QTest>
@@ -20,6 +19,7 @@
 #include "intake/broadcast.h"
 #include "intake/text.h"
 #include "ports/ports.h"
+#include "support/tool_process.h"
 #include "test_pki.h"
 
 namespace kestrova {
@@ -38,71 +38,22 @@ const QStringList kRates{QStringLiteral("--rocket-rate"), QStringLiteral("20"),
                          QStringLiteral("--noise-rate"),  QStringLiteral("400"),
                          QStringLiteral("--seed"),        QStringLiteral("7")};
 
-// The server as a child process with its standard output collected line by line. Killed by
-// its own pid when the test is done with it; --duration ends it anyway should that fail.
-class ServerProcess {
+// The server as a child process, on loopback, any free port, ended by itself within a minute
+// should the test not end it first.
+class ServerProcess : public ToolProcess {
  public:
-  explicit ServerProcess(const QStringList& arguments) {
-    m_process.setProgram(QStringLiteral(KESTROVA_BARRAGE_SERVER));
-    m_process.setArguments(arguments);
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                     [this] { m_output += m_process.readAllStandardOutput(); });
-    m_process.start();
-  }
-  // On loopback, any free port, ended by itself within a minute.
-  static QStringList Listening(const QStringList& arguments) {
-    return QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                       QStringLiteral("--duration"), QStringLiteral("60")} +
-           arguments;
-  }
-
-  ~ServerProcess() {
-    if (m_process.state() != QProcess::NotRunning) {
-      m_process.kill();
-      m_process.waitForFinished(5000);
-    }
-  }
-
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  QStringList Lines() {
-    m_output += m_process.readAllStandardOutput();
-    return QString::fromUtf8(m_output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  }
-
-  QStringList LinesStartingWith(const QString& prefix) {
-    QStringList matching;
-    for (const QString& line : Lines()) {
-      if (line.startsWith(prefix)) matching.append(line);
-    }
-    return matching;
-  }
-
-  bool WaitForLine(const QString& prefix) {
-    return WaitFor([&] { return !LinesStartingWith(prefix).isEmpty(); });
-  }
+  explicit ServerProcess(const QStringList& arguments)
+      : ToolProcess(QStringLiteral(KESTROVA_BARRAGE_SERVER),
+                    QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                QStringLiteral("--duration"), QStringLiteral("60")} +
+                        arguments) {}
 
   // The port of the first line, which must be "listening 127.0.0.1:PORT"; 0 otherwise.
   quint16 Port() {
-    static_cast<void>(WaitFor([this] { return m_output.contains('\n'); }));
-    const QStringList lines = Lines();
     const QString prefix = QStringLiteral("listening 127.0.0.1:");
-    if (lines.isEmpty() || !lines.first().startsWith(prefix)) return 0;
-    return lines.first().mid(prefix.size()).toUShort();
+    const QString first = FirstLine(kWaitMs);
+    return first.startsWith(prefix) ? first.mid(prefix.size()).toUShort() : 0;
   }
-
-  // The exit code, or -1 when it crashed or is still running at the deadline.
-  int ExitCode() {
-    if (!WaitFor([this] { return m_process.state() == QProcess::NotRunning; })) return -1;
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-  }
-
-  QString Errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
-
- private:
-  QProcess m_process;
-  QByteArray m_output;
 };
 
 // A client that keeps track of how the frames came: how many binary messages, which of them
@@ -234,7 +185,7 @@ TEST_P(BarrageServerWs, LogsClientMessagesInOrderAnswersMrklAndEveryGiftBoxRocke
                         QStringLiteral("--linger"),
                         QStringLiteral("30")};
   if (param.secure) arguments += TlsArguments();
-  ServerProcess server(ServerProcess::Listening(arguments + kRates));
+  ServerProcess server(arguments + kRates);
   const quint16 port = server.Port();
   ASSERT_NE(port, 0) << server.Errors().toStdString();
 
@@ -284,10 +235,10 @@ INSTANTIATE_TEST_SUITE_P(SchemeAndDelivery, BarrageServerWs,
 
 // Split delivery holds a frame's tail back between ticks; a drop must still end on a whole frame.
 TEST(BarrageServerWsSession, DropAfterClosesTheWebSocketOnAWholeFrameAndTheServerGoesOn) {
-  ServerProcess server(ServerProcess::Listening(
-      QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"), QStringLiteral("split"),
-                  QStringLiteral("--drop-after"), QStringLiteral("2")} +
-      kRates));
+  ServerProcess server(QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"),
+                                   QStringLiteral("split"), QStringLiteral("--drop-after"),
+                                   QStringLiteral("2")} +
+                       kRates);
   const quint16 port = server.Port();
   ASSERT_NE(port, 0) << server.Errors().toStdString();
   Client client;
@@ -314,10 +265,10 @@ TEST(BarrageServerWsSession, DropAfterClosesTheWebSocketOnAWholeFrameAndTheServe
 }
 
 TEST(BarrageServerWsSession, SilentAfterKeepsTheConnectionOpenButAnswersNothingMore) {
-  ServerProcess server(ServerProcess::Listening(
-      QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"), QStringLiteral("batch"),
-                  QStringLiteral("--silent-after"), QStringLiteral("2")} +
-      kRates));
+  ServerProcess server(QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"),
+                                   QStringLiteral("batch"), QStringLiteral("--silent-after"),
+                                   QStringLiteral("2")} +
+                       kRates);
   const quint16 port = server.Port();
   ASSERT_NE(port, 0) << server.Errors().toStdString();
   Client client;
@@ -361,7 +312,7 @@ TEST_P(BarrageServerWsUsage, RefusesWithAReasonAndNeverListens) {
                      : argument == QStringLiteral("KEY") ? Pki().serverKey
                                                          : argument);
   }
-  ServerProcess server(ServerProcess::Listening(arguments));
+  ServerProcess server(arguments);
   EXPECT_EQ(server.ExitCode(), GetParam().exitCode);
   EXPECT_TRUE(server.LinesStartingWith(QStringLiteral("listening")).isEmpty());
   EXPECT_TRUE(server.Errors().contains(QString::fromLatin1(GetParam().says)));

@@ -4,8 +4,6 @@
 #include <QStringList>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 // One of the local peers (or the program itself) as a child process of the test, with its
 // standard output collected line by line as it arrives. Ended by its own pid when the test is
 // done with it.
@@ -43,15 +41,16 @@ class ToolProcess {
     return lines.isEmpty() ? QString() : lines.first();
   }
 
+  QStringList LinesStartingWith(const QString& prefix) {
+    QStringList matching;
+    for (const QString& line : Lines()) {
+      if (line.startsWith(prefix)) matching.append(line);
+    }
+    return matching;
+  }
+
   bool WaitForLine(const QString& prefix, int timeoutMs = 10000) {
-    return QTest::qWaitFor(
-        [&] {
-          for (const QString& line : Lines()) {
-            if (line.startsWith(prefix)) return true;
-          }
-          return false;
-        },
-        timeoutMs);
+    return QTest::qWaitFor([&] { return !LinesStartingWith(prefix).isEmpty(); }, timeoutMs);
   }
 
   bool WaitForExit(int timeoutMs) {
@@ -61,46 +60,17 @@ class ToolProcess {
     return finished;
   }
 
+  // The exit code, or -1 when it crashed or is still running at the deadline.
+  int ExitCode(int timeoutMs = 10000) {
+    if (!WaitForExit(timeoutMs)) return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+  }
+
+  QString Errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
   QProcess& Process() { return m_process; }
 
  private:
   QProcess m_process;
   QByteArray m_output;
-};
-
-// The local configuration server: "127.0.0.1:PORT/config", or empty when it did not start.
-struct ConfigServer {
-  explicit ConfigServer(QStringList arguments)
-      : process(QStringLiteral(KESTROVA_CONFIG_SERVER),
-                QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                            QStringLiteral("--stop-after"), QStringLiteral("120")} +
-                    arguments) {
-    const QString port = process.FirstLine();
-    if (!port.isEmpty()) url = QStringLiteral("127.0.0.1:") + port.trimmed() + QStringLiteral("/config");
-  }
-  ToolProcess process;
-  QString url;
-};
-
-// The local barrage server: "127.0.0.1:PORT", or empty when it did not start.
-struct BarrageServer {
-  explicit BarrageServer(QStringList arguments)
-      : process(QStringLiteral(KESTROVA_BARRAGE_SERVER),
-                QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                            QStringLiteral("--duration"), QStringLiteral("120")} +
-                    arguments) {
-    const QString first = process.FirstLine();
-    if (first.startsWith(QStringLiteral("listening "))) address = first.mid(10).trimmed();
-  }
-  // The gift-box rockets it sent, each as its tab-separated fields sn, dn, gn, gc, drid.
-  QList<QStringList> RocketsSent() {
-    QList<QStringList> rockets;
-    for (const QString& line : process.Lines()) {
-      const QStringList fields = line.split(QLatin1Char('\t'));
-      if (fields.size() >= 8 && fields[0] == QStringLiteral("rocket")) rockets.append(fields.mid(2, 5));
-    }
-    return rockets;
-  }
-  ToolProcess process;
-  QString address;
 };
