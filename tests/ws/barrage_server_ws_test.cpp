@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QWebSocket>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -233,26 +234,38 @@ INSTANTIATE_TEST_SUITE_P(SchemeAndDelivery, BarrageServerWs,
                            return std::string(info.param.name);
                          });
 
-// Split delivery holds a frame's tail back between ticks; a drop must still end on a whole frame.
-TEST(BarrageServerWsSession, DropAfterClosesTheWebSocketOnAWholeFrameAndTheServerGoesOn) {
-  ServerProcess server(QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"),
-                                   QStringLiteral("split"), QStringLiteral("--drop-after"),
-                                   QStringLiteral("2")} +
-                       kRates);
-  const quint16 port = server.Port();
-  ASSERT_NE(port, 0) << server.Errors().toStdString();
+// A ws:// server whose sessions end their stream after two gift-box rockets, and one client
+// that has logged in and joined.
+class BarrageServerWsSession : public ::testing::Test {
+ protected:
+  void Join(const char* delivery, const char* fault) {
+    server.emplace(QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"),
+                               QString::fromLatin1(delivery), QString::fromLatin1(fault),
+                               QStringLiteral("2")} +
+                   kRates);
+    port = server->Port();
+    ASSERT_NE(port, 0) << server->Errors().toStdString();
+    ASSERT_TRUE(client.Open(QStringLiteral("ws"), port));
+    client.Send(barrage::LoginMessage("100"));
+    client.Send(barrage::JoinGroupMessage("100"));
+  }
+
+  std::optional<ServerProcess> server;
+  quint16 port = 0;
   Client client;
-  ASSERT_TRUE(client.Open(QStringLiteral("ws"), port));
-  client.Send(barrage::LoginMessage("100"));
-  client.Send(barrage::JoinGroupMessage("100"));
+};
+
+// Split delivery holds a frame's tail back between ticks; a drop must still end on a whole frame.
+TEST_F(BarrageServerWsSession, DropAfterClosesTheWebSocketOnAWholeFrameAndTheServerGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(Join("split", "--drop-after"));
 
   ASSERT_TRUE(WaitFor([&] { return client.closed; }));
   EXPECT_EQ(client.Socket().closeCode(), QWebSocketProtocol::CloseCodeNormal);
   EXPECT_EQ(client.splitter.PendingBytes(), 0u);
-  EXPECT_EQ(client.GiftBoxRockets(), RocketsLogged(server, 1));
+  EXPECT_EQ(client.GiftBoxRockets(), RocketsLogged(*server, 1));
   EXPECT_EQ(client.GiftBoxRockets().size(), 2);
-  ASSERT_TRUE(server.WaitForLine(QStringLiteral("client 1 closed")));
-  const QStringList lines = server.Lines();
+  ASSERT_TRUE(server->WaitForLine(QStringLiteral("client 1 closed")));
+  const QStringList lines = server->Lines();
   EXPECT_LT(lines.indexOf(QStringLiteral("drop 1")),
             lines.indexOf(QStringLiteral("client 1 closed")));
   EXPECT_EQ(lines.count(QStringLiteral("drop 1")), 1);
@@ -260,35 +273,26 @@ TEST(BarrageServerWsSession, DropAfterClosesTheWebSocketOnAWholeFrameAndTheServe
   Client next;
   ASSERT_TRUE(next.Open(QStringLiteral("ws"), port));
   next.Send(barrage::LoginMessage("200"));
-  EXPECT_TRUE(server.WaitForLine(QStringLiteral("recv 2 loginreq")));
+  EXPECT_TRUE(server->WaitForLine(QStringLiteral("recv 2 loginreq")));
   EXPECT_TRUE(WaitFor([&] { return !next.frames.empty(); }));
 }
 
-TEST(BarrageServerWsSession, SilentAfterKeepsTheConnectionOpenButAnswersNothingMore) {
-  ServerProcess server(QStringList{QStringLiteral("--ws"), QStringLiteral("--delivery"),
-                                   QStringLiteral("batch"), QStringLiteral("--silent-after"),
-                                   QStringLiteral("2")} +
-                       kRates);
-  const quint16 port = server.Port();
-  ASSERT_NE(port, 0) << server.Errors().toStdString();
-  Client client;
-  ASSERT_TRUE(client.Open(QStringLiteral("ws"), port));
-  client.Send(barrage::LoginMessage("100"));
-  client.Send(barrage::JoinGroupMessage("100"));
-  ASSERT_TRUE(server.WaitForLine(QStringLiteral("silent 1")));
+TEST_F(BarrageServerWsSession, SilentAfterKeepsTheConnectionOpenButAnswersNothingMore) {
+  ASSERT_NO_FATAL_FAILURE(Join("batch", "--silent-after"));
+  ASSERT_TRUE(server->WaitForLine(QStringLiteral("silent 1")));
 
   client.Send(barrage::MarkAliveMessage());
   client.Send(barrage::KeepAliveMessage("1500000000"));
-  ASSERT_TRUE(server.WaitForLine(QStringLiteral("recv 1 keeplive")));
+  ASSERT_TRUE(server->WaitForLine(QStringLiteral("recv 1 keeplive")));
   // Any answer to those two was written before the server read the ping.
   client.Ping();
   ASSERT_TRUE(WaitFor([&] { return client.pongs == 1; }));
 
   EXPECT_FALSE(client.closed);
-  EXPECT_TRUE(server.LinesStartingWith(QStringLiteral("client 1 closed")).isEmpty());
+  EXPECT_TRUE(server->LinesStartingWith(QStringLiteral("client 1 closed")).isEmpty());
   EXPECT_FALSE(client.HasFrameWithBody("type@=mrkl/"));
   EXPECT_FALSE(client.HasFrameWithBody("type@=keeplive/tick@=1500000000/"));
-  EXPECT_EQ(client.GiftBoxRockets(), RocketsLogged(server, 1));
+  EXPECT_EQ(client.GiftBoxRockets(), RocketsLogged(*server, 1));
   ASSERT_EQ(client.GiftBoxRockets().size(), 2);
   // The stream stopped with the frame of the rocket that reached the bound.
   static const ports::SystemClock clock;
